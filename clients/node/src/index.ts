@@ -1,0 +1,12 @@
+export { startCapture, Capture, sampleRate, channels } from './capture.js';
+export type { CaptureOptions, CaptureEventMap } from './capture.js';
+export { watchInputProcesses, InputProcessWatcher } from './watch.js';
+export type { WatchOptions, WatcherEventMap } from './watch.js';
+export { FrameParser, defaultMaxPayloadBytes } from './frame_parser.js';
+export { LineParser, defaultMaxLineBytes } from './line_parser.js';
+export { parseEventLine, errorCodes, warningCodes } from './events.js';
+export type * from './events.js';
+export { ProtocolError, HelperStartError, HelperExitError } from './errors.js';
+export type { HelperExit } from './errors.js';
+export { WavWriter, wavHeader, wavHeaderBytes } from './wav_writer.js';
+export type { WavFormat } from './wav_writer.js';
