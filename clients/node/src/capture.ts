@@ -172,31 +172,30 @@ export class Capture extends EventEmitter<CaptureEventMap> implements AsyncItera
 
   private onStdout(chunk: Buffer): void {
     if (this.failure) return;
-    let frames: Int16Array[];
     try {
-      frames = this.frameParser.push(chunk);
+      this.frameParser.push(chunk, (frame) => this.onFrame(frame));
     } catch (error) {
-      this.failRunning(error as Error);
-      return;
-    }
-    for (const frame of frames) {
-      this.gate.run(() => {
-        this.emit('frame', frame);
-        for (const queue of this.frameQueues) queue.push(frame);
-      });
+      // Only a framing fault ends the capture; a listener's own exception is the listener's.
+      if (error instanceof ProtocolError) this.failRunning(error);
+      else throw error;
     }
   }
 
+  private onFrame(frame: Int16Array): void {
+    this.gate.run(() => {
+      this.emit('frame', frame);
+      for (const queue of this.frameQueues) queue.push(frame);
+    });
+  }
+
   private onStderr(chunk: Buffer): void {
-    let lines: string[];
     try {
-      lines = this.lineParser.push(chunk);
+      this.lineParser.push(chunk, (line) => this.onLine(line));
     } catch (error) {
       // An endless line on standard error: stop reading lines, keep the audio.
-      this.reportProtocolError(error as ProtocolError);
-      return;
+      if (error instanceof ProtocolError) this.reportProtocolError(error);
+      else throw error;
     }
-    for (const line of lines) this.onLine(line);
   }
 
   private onLine(line: string): void {

@@ -25,14 +25,14 @@ export class FrameParser {
   }
 
   /**
-   * Takes the next bytes of the stream and returns the frames they complete, in order.
-   * Each frame is a fresh Int16Array with its own aligned buffer, so it stays valid after
-   * the chunk is reused. Throws ProtocolError on a zero, odd or oversized length; after
-   * that every call throws the same error, since the stream has lost its framing.
+   * Takes the next bytes of the stream and hands each frame they complete to onFrame, in
+   * order. Each frame is a fresh Int16Array with its own aligned buffer, so it stays valid
+   * after the chunk is reused. On a zero, odd or oversized length it throws ProtocolError,
+   * after the frames before the fault have been handed on; from then on every call throws
+   * the same error, since the stream has lost its framing.
    */
-  push(chunk: Uint8Array): Int16Array[] {
+  push(chunk: Uint8Array, onFrame: (frame: Int16Array) => void): void {
     if (this.failure) throw this.failure;
-    const frames: Int16Array[] = [];
     let offset = 0;
     while (offset < chunk.length) {
       if (this.payloadBytes === undefined) {
@@ -50,9 +50,8 @@ export class FrameParser {
       bytes.set(chunk.subarray(offset, offset + take), this.payloadFill);
       this.payloadFill += take;
       offset += take;
-      if (this.payloadFill === bytes.length) frames.push(this.finishPayload());
+      if (this.payloadFill === bytes.length) onFrame(this.finishPayload());
     }
-    return frames;
   }
 
   /** Bytes of a frame that has begun but not yet ended (0 between frames). */

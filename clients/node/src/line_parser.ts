@@ -21,18 +21,18 @@ export class LineParser {
   }
 
   /**
-   * Takes the next bytes of the stream and returns the lines they complete, in order, without
-   * their line feeds. Throws ProtocolError (and keeps throwing) when a line outgrows the limit.
+   * Takes the next bytes of the stream and hands each line they complete to onLine, in order,
+   * without its line feed. When a line outgrows the limit it throws ProtocolError, after the
+   * lines before it have been handed on, and keeps throwing from then on.
    */
-  push(chunk: Uint8Array): string[] {
+  push(chunk: Uint8Array, onLine: (line: string) => void): void {
     if (this.failure) throw this.failure;
-    const lines: string[] = [];
     let start = 0;
     for (;;) {
       const end = chunk.indexOf(lineFeed, start);
       if (end < 0) break;
       this.checkLength(end - start);
-      lines.push(this.take(chunk.subarray(start, end)));
+      onLine(this.take(chunk.subarray(start, end)));
       start = end + 1;
     }
     if (start < chunk.length) {
@@ -41,7 +41,6 @@ export class LineParser {
       this.pending.push(Uint8Array.prototype.slice.call(chunk, start));
       this.pendingLength += chunk.length - start;
     }
-    return lines;
   }
 
   /** The bytes after the last line feed, decoded, or undefined when there are none. Clears them. */

@@ -116,15 +116,13 @@ export class InputProcessWatcher
   }
 
   private onStdout(chunk: Buffer): void {
-    let lines: string[];
     try {
-      lines = this.lineParser.push(chunk);
+      this.lineParser.push(chunk, (line) => this.onLine(line));
     } catch (error) {
-      this.gate.run(() => this.emit('protocolError', error as ProtocolError));
+      if (!(error instanceof ProtocolError)) throw error;
+      this.gate.run(() => this.emit('protocolError', error));
       void this.supervisor.stop();
-      return;
     }
-    for (const line of lines) this.onLine(line);
   }
 
   private onLine(line: string): void {

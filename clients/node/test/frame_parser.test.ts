@@ -5,7 +5,9 @@ import { FrameParser } from '../src/frame_parser.js';
 import { cut, encodeFrames, knownFrames, type Chunking } from './support/known_stream.js';
 
 function feed(parser: FrameParser, pieces: Uint8Array[]): Int16Array[] {
-  return pieces.flatMap((piece) => parser.push(piece));
+  const frames: Int16Array[] = [];
+  for (const piece of pieces) parser.push(piece, (frame) => frames.push(frame));
+  return frames;
 }
 
 describe('FrameParser', () => {
@@ -40,7 +42,7 @@ describe('FrameParser', () => {
     payload.writeInt16LE(-2, 0);
     payload.writeInt16LE(32767, 340);
     const parser = new FrameParser();
-    const [frame, ...rest] = parser.push(Buffer.concat([Buffer.from([0x56, 0x01, 0x00, 0x00]), payload]));
+    const [frame, ...rest] = feed(parser, [Buffer.concat([Buffer.from([0x56, 0x01, 0x00, 0x00]), payload])]);
     assert.equal(rest.length, 0);
     assert.equal(frame?.length, 171);
     assert.equal(frame?.[0], -2);
@@ -53,7 +55,7 @@ describe('FrameParser', () => {
     bytes.copy(backing, 1);
     const misaligned = backing.subarray(1);
     const parser = new FrameParser();
-    const got = parser.push(misaligned);
+    const got = feed(parser, [misaligned]);
     assert.deepEqual(got, knownFrames(2));
     backing.fill(0);
     assert.deepEqual(got, knownFrames(2), 'frames must not share the reader’s buffer');
@@ -62,9 +64,9 @@ describe('FrameParser', () => {
 
   it('counts the bytes of an unfinished frame', () => {
     const parser = new FrameParser();
-    assert.deepEqual(parser.push(encodeFrames(knownFrames(1)).subarray(0, 10)), []);
+    assert.deepEqual(feed(parser, [encodeFrames(knownFrames(1)).subarray(0, 10)]), []);
     assert.equal(parser.pendingBytes, 10);
-    assert.deepEqual(parser.push(Buffer.from([1, 0])), []);
+    assert.deepEqual(feed(parser, [Buffer.from([1, 0])]), []);
     assert.equal(parser.pendingBytes, 12);
   });
 
@@ -74,17 +76,23 @@ describe('FrameParser', () => {
     { name: 'over the limit', header: [0x02, 0x10, 0, 0], message: /4098 bytes, over the limit of 4096/ },
   ];
   for (const { name, header, message } of badLengths) {
-    it(`rejects a ${name} length, also after good frames and when the header is split`, () => {
-      const parser = new FrameParser({ maxPayloadBytes: 4096 });
+    it(`rejects a ${name} length after handing on the frames before it, whole or split`, () => {
       const good = encodeFrames(knownFrames(2));
-      assert.equal(parser.push(Buffer.concat([good, Buffer.from(header.slice(0, 2))])).length, 2);
-      assert.throws(() => parser.push(Buffer.from(header.slice(2))), (error: unknown) => {
-        assert.ok(error instanceof ProtocolError);
-        assert.match(error.message, message);
-        return true;
-      });
-      // The stream is out of step for good: later bytes are refused too.
-      assert.throws(() => parser.push(good), ProtocolError);
+      const splits = [
+        [Buffer.concat([good, Buffer.from(header)])],
+        [Buffer.concat([good, Buffer.from(header.slice(0, 2))]), Buffer.from(header.slice(2))],
+      ];
+      for (const pieces of splits) {
+        const parser = new FrameParser({ maxPayloadBytes: 4096 });
+        const frames: Int16Array[] = [];
+        assert.throws(
+          () => pieces.forEach((piece) => parser.push(piece, (frame) => frames.push(frame))),
+          (error: unknown) => error instanceof ProtocolError && message.test(error.message),
+        );
+        assert.deepEqual(frames, knownFrames(2));
+        // The stream is out of step for good: later bytes are refused too.
+        assert.throws(() => parser.push(good, () => assert.fail('no frame after the fault')), ProtocolError);
+      }
     });
   }
 });

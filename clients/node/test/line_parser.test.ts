@@ -4,6 +4,12 @@ import { ProtocolError } from '../src/errors.js';
 import { LineParser } from '../src/line_parser.js';
 import { cut, type Chunking } from './support/known_stream.js';
 
+function feed(parser: LineParser, pieces: Uint8Array[]): string[] {
+  const lines: string[] = [];
+  for (const piece of pieces) parser.push(piece, (line) => lines.push(line));
+  return lines;
+}
+
 describe('LineParser', () => {
   const lines = [
     '{"type":"starting","engine":"pulseaudio-monitor","pid":12}',
@@ -16,7 +22,7 @@ describe('LineParser', () => {
   for (const chunking of ['whole', 'bytes', 'random'] as Chunking[]) {
     it(`returns each line whole, multi-byte characters included, read ${chunking}`, () => {
       const parser = new LineParser();
-      const got = cut(stream, chunking, 11).flatMap((piece) => parser.push(piece));
+      const got = feed(parser, cut(stream, chunking, 11));
       assert.deepEqual(got, lines);
       assert.equal(parser.flush(), undefined);
     });
@@ -25,26 +31,27 @@ describe('LineParser', () => {
   it('keeps a piece whose reader reuses its buffer', () => {
     const parser = new LineParser();
     const reused = Buffer.from('{"a":');
-    assert.deepEqual(parser.push(reused), []);
+    assert.deepEqual(feed(parser, [reused]), []);
     reused.fill(0x20);
-    assert.deepEqual(parser.push(Buffer.from('1}\n')), ['{"a":1}']);
+    assert.deepEqual(feed(parser, [Buffer.from('1}\n')]), ['{"a":1}']);
   });
 
   it('hands out an unterminated last line on flush, once', () => {
     const parser = new LineParser();
-    assert.deepEqual(parser.push(Buffer.from('one\ntw')), ['one']);
-    assert.deepEqual(parser.push(Buffer.from('o')), []);
+    assert.deepEqual(feed(parser, [Buffer.from('one\ntw')]), ['one']);
+    assert.deepEqual(feed(parser, [Buffer.from('o')]), []);
     assert.equal(parser.flush(), 'two');
     assert.equal(parser.flush(), undefined);
   });
 
-  it('refuses a line longer than its limit, split or not, and stays failed', () => {
-    for (const pieces of [['12345678\n'], ['1234', '5678', '\n'], ['123456789']]) {
+  it('refuses a line longer than its limit, split or not, after the lines before it, and stays failed', () => {
+    for (const pieces of [['ok\n12345678\n'], ['ok\n1234', '5678', '\n'], ['ok\n123456789']]) {
       const parser = new LineParser({ maxLineBytes: 7 });
-      assert.throws(() => pieces.forEach((piece) => parser.push(Buffer.from(piece))), ProtocolError, pieces.join('|'));
-      assert.throws(() => parser.push(Buffer.from('ok\n')), ProtocolError);
+      const lines: string[] = [];
+      assert.throws(() => pieces.forEach((piece) => parser.push(Buffer.from(piece), (line) => lines.push(line))), ProtocolError);
+      assert.deepEqual(lines, ['ok'], pieces.join('|'));
+      assert.throws(() => parser.push(Buffer.from('ok\n'), () => undefined), ProtocolError);
     }
-    const parser = new LineParser({ maxLineBytes: 7 });
-    assert.deepEqual(parser.push(Buffer.from('1234567\n')), ['1234567']);
+    assert.deepEqual(feed(new LineParser({ maxLineBytes: 7 }), [Buffer.from('1234567\n')]), ['1234567']);
   });
 });
