@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#if defined(__APPLE__)
+#if defined(__APPLE__) || defined(TALVORIN_APPLE_SDK_CHECK)
 
 #include <CoreAudio/AudioHardware.h>
 #include <CoreAudio/CoreAudioTypes.h>
