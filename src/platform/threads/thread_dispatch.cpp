@@ -137,27 +137,21 @@ class ThreadQueue : public DispatchQueue {
   }
 
   // Called once per IO cycle from the audio IO thread: one lock, one push, and a wake-up
-  // only when the worker sleeps.
+  // only when the worker sleeps. The wake-up is given under the lock: once the lock is
+  // released the task may already have run and dropped the last reference to this queue,
+  // so nothing here may touch the queue afterwards.
   void async(std::function<void()> task) override {
-    bool wakeWorker = false;
-    {
-      std::lock_guard lock(state_->mutex);
-      state_->immediate.push_back({Clock::now(), std::move(task)});
-      wakeWorker = state_->workerWaiting;
-    }
-    if (wakeWorker) state_->wake.notify_one();
+    std::lock_guard lock(state_->mutex);
+    state_->immediate.push_back({Clock::now(), std::move(task)});
+    if (state_->workerWaiting) state_->wake.notify_one();
   }
 
   void asyncAfter(double seconds, std::shared_ptr<DispatchWorkItem> item) override {
     if (!item) return;
-    bool wakeWorker = false;
-    {
-      std::lock_guard lock(state_->mutex);
-      state_->delayed.push(
-          {deadlineAfter(Clock::now(), seconds), state_->nextSequence++, std::move(item)});
-      wakeWorker = state_->workerWaiting;
-    }
-    if (wakeWorker) state_->wake.notify_one();
+    std::lock_guard lock(state_->mutex);
+    state_->delayed.push(
+        {deadlineAfter(Clock::now(), seconds), state_->nextSequence++, std::move(item)});
+    if (state_->workerWaiting) state_->wake.notify_one();
   }
 
  private:
