@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "support/simulated_host.hpp"
@@ -94,7 +95,18 @@ TEST_P(SimulatedHostTeardownTest, WaitsForAnIOCallInProgressOnAnotherThread) {
 
 INSTANTIATE_TEST_SUITE_P(EveryTeardownCall, SimulatedHostTeardownTest,
                          ::testing::Values(Teardown::stop, Teardown::destroyIOProc,
-                                           Teardown::destroyDevice));
+                                           Teardown::destroyDevice),
+                         [](const ::testing::TestParamInfo<Teardown>& info) {
+                           switch (info.param) {
+                             case Teardown::stop:
+                               return std::string("AudioDeviceStop");
+                             case Teardown::destroyIOProc:
+                               return std::string("AudioDeviceDestroyIOProcID");
+                             case Teardown::destroyDevice:
+                               return std::string("AudioHardwareDestroyAggregateDevice");
+                           }
+                           return std::string("unknown");
+                         });
 
 // Stopping and destroying from inside the procedure itself must not wait for itself.
 struct SelfStoppingProc {

@@ -18,6 +18,7 @@
 // - setStatus(operation, status) makes every later call of that kind return the status. A
 //   failing create creates nothing; a failing destroy or stop returns its status and leaves
 //   the object as it was (still registered, still running), so a test sees every retry.
+//   Destroying an aggregate device also ends the IO procedures registered on it.
 // - runningApplicationBundleID is not a Core Audio call and is not in calls(); the process IDs
 //   it was asked about are in runningApplicationLookups().
 // - Everything is guarded by one internal mutex; IO procedures and listeners are called
