@@ -96,8 +96,8 @@ TEST_P(SimulatedHostTeardownTest, WaitsForAnIOCallInProgressOnAnotherThread) {
 INSTANTIATE_TEST_SUITE_P(EveryTeardownCall, SimulatedHostTeardownTest,
                          ::testing::Values(Teardown::stop, Teardown::destroyIOProc,
                                            Teardown::destroyDevice),
-                         [](const ::testing::TestParamInfo<Teardown>& info) {
-                           switch (info.param) {
+                         [](const ::testing::TestParamInfo<Teardown>& caseInfo) {
+                           switch (caseInfo.param) {
                              case Teardown::stop:
                                return std::string("AudioDeviceStop");
                              case Teardown::destroyIOProc:
