@@ -12,7 +12,6 @@ NS_ASSUME_NONNULL_BEGIN
 @interface NSRunningApplication : NSObject
 + (nullable instancetype)runningApplicationWithProcessIdentifier:(pid_t)pid;
 @property(nullable, readonly, copy) NSString* bundleIdentifier;
-@property(readonly) pid_t processIdentifier;
 @end
 
 NS_ASSUME_NONNULL_END

@@ -10,7 +10,6 @@ CF_EXTERN_C_BEGIN
 CF_ASSUME_NONNULL_BEGIN
 
 typedef UInt32 AudioObjectID;
-typedef UInt32 AudioClassID;
 typedef UInt32 AudioObjectPropertySelector;
 typedef UInt32 AudioObjectPropertyScope;
 typedef UInt32 AudioObjectPropertyElement;
@@ -49,8 +48,6 @@ CF_ENUM(AudioObjectPropertyScope) {
     kAudioObjectPropertyScopePlayThrough = 'ptru',
     kAudioObjectPropertyElementMain = 0,
 };
-
-typedef AudioObjectID AudioDeviceID;
 
 CF_ASSUME_NONNULL_END
 CF_EXTERN_C_END

@@ -41,16 +41,13 @@ CF_EXTERN_C_BEGIN
 CF_ASSUME_NONNULL_BEGIN
 
 typedef long CFIndex;
-typedef unsigned long CFTypeID;
 typedef const void* CFTypeRef;
 
 typedef const struct CF_BRIDGED_TYPE(NSString) __CFString* CFStringRef;
-typedef struct CF_BRIDGED_TYPE(NSMutableString) __CFString* CFMutableStringRef;
 
 typedef const struct __CFAllocator* CFAllocatorRef;
 CF_EXPORT const CFAllocatorRef _Nullable kCFAllocatorDefault;
 
-CF_EXPORT CFTypeRef CFRetain(CFTypeRef cf);
 CF_EXPORT void CFRelease(CFTypeRef cf);
 
 CF_ASSUME_NONNULL_END

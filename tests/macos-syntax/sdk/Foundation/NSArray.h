@@ -8,11 +8,9 @@
 NS_ASSUME_NONNULL_BEGIN
 
 @interface NSArray<__covariant ObjectType> : NSObject
-@property(readonly) NSUInteger count;
-+ (instancetype)array;
 @end
 
-@interface NSMutableArray<ObjectType> : NSArray <ObjectType>
+@interface NSMutableArray<ObjectType> : NSArray<ObjectType>
 + (instancetype)arrayWithCapacity:(NSUInteger)numItems;
 - (void)addObject:(ObjectType)anObject;
 @end

@@ -10,7 +10,6 @@ NS_ASSUME_NONNULL_BEGIN
 @interface NSString : NSObject
 + (nullable instancetype)stringWithUTF8String:(const char*)nullTerminatedCString;
 @property(nullable, readonly) const char* UTF8String NS_RETURNS_INNER_POINTER;
-@property(readonly) NSUInteger length;
 @end
 
 NS_ASSUME_NONNULL_END

@@ -11,7 +11,6 @@ NS_ASSUME_NONNULL_BEGIN
 
 @interface NSUUID : NSObject
 - (nullable instancetype)initWithUUIDString:(NSString*)string;
-@property(readonly, copy) NSString* UUIDString;
 @end
 
 NS_ASSUME_NONNULL_END

@@ -12,7 +12,6 @@ NS_ASSUME_NONNULL_BEGIN
 
 @interface NSNumber : NSValue
 + (NSNumber*)numberWithUnsignedInt:(unsigned int)value;
-@property(readonly) unsigned int unsignedIntValue;
 @end
 
 NS_ASSUME_NONNULL_END

@@ -64,7 +64,6 @@ typedef void (^dispatch_block_t)(void);
 typedef uint64_t dispatch_time_t;
 
 #define DISPATCH_TIME_NOW (0ull)
-#define DISPATCH_TIME_FOREVER (~0ull)
 #define NSEC_PER_SEC 1000000000ull
 #define DISPATCH_QUEUE_SERIAL NULL
 
@@ -77,7 +76,6 @@ void dispatch_after(dispatch_time_t when, dispatch_queue_t _Nonnull queue,
                     dispatch_block_t _Nonnull block);
 DISPATCH_NORETURN void dispatch_main(void);
 
-DISPATCH_UNAVAILABLE_UNDER_ARC void dispatch_retain(dispatch_object_t _Nonnull object);
 DISPATCH_UNAVAILABLE_UNDER_ARC void dispatch_release(dispatch_object_t _Nonnull object);
 
 DISPATCH_EXTERN_C_END
