@@ -46,6 +46,13 @@ export class Gate {
   }
 }
 
+// A parent that exits should not leave helpers behind: a capture would otherwise run until
+// its next write hits the closed pipe, a watcher for good. One listener serves every child.
+const liveChildren = new Set<ChildProcess>();
+process.on('exit', () => {
+  for (const child of liveChildren) child.kill('SIGKILL');
+});
+
 /**
  * Watches one child: reports its end once, whatever the order of 'error', 'exit' and 'close',
  * and stops it on request. The end is taken at 'close', when both pipes are drained, so no
@@ -56,17 +63,12 @@ export class ChildSupervisor {
   private stopRequested = false;
   private ended = false;
   private killTimer: NodeJS.Timeout | undefined;
-  private readonly killOnParentExit = (): void => {
-    this.child.kill('SIGKILL');
-  };
 
   constructor(
     private readonly child: ChildProcess,
     onEnd: (exit: HelperExit, spawnError: Error | undefined) => void,
   ) {
-    // A parent that exits should not leave a helper behind; the helper would otherwise run
-    // until its next write hits the closed pipe.
-    process.once('exit', this.killOnParentExit);
+    liveChildren.add(child);
     let spawnError: Error | undefined;
     this.exited = new Promise((resolve) => {
       // A failed spawn shows as 'error' with no process ID, followed by 'close'.
@@ -77,7 +79,7 @@ export class ChildSupervisor {
         if (this.ended) return;
         this.ended = true;
         clearTimeout(this.killTimer);
-        process.removeListener('exit', this.killOnParentExit);
+        liveChildren.delete(child);
         const exit = { code, signal };
         onEnd(exit, spawnError);
         resolve(exit);
