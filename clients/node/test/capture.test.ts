@@ -33,6 +33,8 @@ describe('startCapture against the fake helper', () => {
       const viaIterator = capture.frames();
       const viaEmitter: Int16Array[] = [];
       capture.on('frame', (frame) => viaEmitter.push(frame));
+      const protocolErrors: ProtocolError[] = [];
+      capture.on('protocolError', (error) => protocolErrors.push(error));
       const events = capture.events();
 
       assert.equal(capture.ready.sampleRate, 16000);
@@ -42,6 +44,8 @@ describe('startCapture against the fake helper', () => {
 
       const types = (await take(events, 8)).map((event: HelperEvent) => event.type);
       assert.deepEqual(types, ['starting', 'output.device', 'tap.created', 'format', 'ready', 'capture.started', 'chunk', 'chunk']);
+      assert.equal(protocolErrors.length, 1);
+      assert.match(protocolErrors[0]?.message ?? '', /not JSON: ==4711== not an event line$/);
       const exit = await capture.stop();
       assert.equal(exit.signal, 'SIGTERM');
     });

@@ -67,6 +67,8 @@ async function main(): Promise<void> {
       const steps = startupLines();
       steps.push(['out', encodeFrames(frames.slice(0, 2))], ['err', ready]);
       steps.push(['err', line({ type: 'capture.started', aggregateDeviceID: 4 })]);
+      // Something else on standard error (a runtime's diagnostic, say) must not stop the capture.
+      steps.push(['err', Buffer.from('==4711== not an event line\n')]);
       frames.slice(2).forEach((frame, i) => {
         steps.push(['out', encodeFrames([frame])]);
         if (i % 5 === 0) steps.push(['err', line({ type: 'chunk', chunks: i + 3, bytes: 1000, rms: 0.25, peak: 0.5 })]);
