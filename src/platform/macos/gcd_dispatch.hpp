@@ -1,5 +1,8 @@
 // The dispatch boundary on Grand Central Dispatch: each serial queue is a GCD serial queue,
 // delayed items go through dispatch_after, and the main loop is dispatch_main.
+//
+// For C++ files only: there a dispatch_queue_t is a plain reference-counted pointer, which
+// GcdQueue releases itself. In Objective-C++ under ARC the same name is an ARC-owned object.
 #pragma once
 
 #include <memory>
