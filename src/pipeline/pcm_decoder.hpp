@@ -16,9 +16,11 @@ namespace talvorin {
 // A format that does not describe its buffers never leads to a read outside a buffer's
 // mDataByteSize: an interleaved frame must fit whole in the first buffer, and a channel
 // whose own buffer ends before a frame counts as absent from that frame. The work of one call
-// is bounded by the bytes it was given: a format whose frames would need more sample reads
-// than the buffers hold bytes (beyond a floor that covers any real IO cycle) is refused, and
-// the call returns no samples.
+// is bounded by the bytes it was given: when one buffer per channel is declared but a few
+// buffers stand in for more channels than their bytes could hold, or when buffers without
+// data claim a size, a call that would take more sample reads (or silent frames) than the
+// buffers hold bytes, beyond a floor that covers any real IO cycle, is refused and returns
+// no samples.
 //
 // Runs on the IO thread: one allocation (the result), no lock.
 std::vector<float> readMonoFloatSamples(const AudioBufferList& bufferList,
