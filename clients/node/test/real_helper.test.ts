@@ -7,7 +7,10 @@ import type { ChildProcess } from 'node:child_process';
 import { describe, it } from 'node:test';
 import { startCapture, type Capture } from '../src/capture.js';
 import { HelperStartError } from '../src/errors.js';
-import { commandPresent, playTone, startServerWithoutSink } from './support/pulse.js';
+import type { InputProcess } from '../src/events.js';
+import { spawn } from 'node:child_process';
+import { watchInputProcesses } from '../src/watch.js';
+import { commandPresent, playTone, startPrivateServer } from './support/pulse.js';
 
 const helperPath = process.env['TALVORIN_HELPER_PATH'];
 const skip =
@@ -105,7 +108,7 @@ describe('the client with the real helper', () => {
   });
 
   it('rejects with the helper message and exit status 3 when the server has no sink', { skip }, async () => {
-    const server = await startServerWithoutSink();
+    const server = await startPrivateServer();
     try {
       const started = startCapture({ env: server.env, pids: [] });
       await assert.rejects(started, (error: unknown) => {
@@ -118,6 +121,37 @@ describe('the client with the real helper', () => {
         assert.equal(error.events.some((event) => event.type === 'ready'), false);
         return true;
       });
+    } finally {
+      await server.stop();
+    }
+  });
+
+  it('watches a recorder appear and go away', { skip }, async () => {
+    // A server of its own with an input source, so that a recorder records an input (a
+    // recorder of a sink's monitor captures output and does not count).
+    const server = await startPrivateServer(['module-null-source source_name=test_input']);
+    try {
+      const watcher = await watchInputProcesses({ env: server.env });
+      const changes = watcher.changes();
+      const nextList = async (): Promise<InputProcess[]> => {
+        const next = await changes.next();
+        assert.equal(next.done, false, 'the watcher ended');
+        return next.value as InputProcess[];
+      };
+      try {
+        assert.deepEqual(await nextList(), []);
+        const recorder = spawn('parec', ['-d', 'test_input'], { env: server.env, stdio: 'ignore' });
+        const recording = await nextList();
+        assert.deepEqual(
+          recording.map((entry) => entry.pid),
+          [recorder.pid],
+        );
+        assert.equal(recording[0]?.bundleId, 'parec');
+        recorder.kill();
+        assert.deepEqual(await nextList(), []);
+      } finally {
+        await watcher.stop();
+      }
     } finally {
       await server.stop();
     }

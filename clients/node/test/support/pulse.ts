@@ -1,5 +1,5 @@
-// A throwaway PulseAudio server with no sink at all, for the start that must fail, and a
-// tone player for the server the tests are pointed at.
+// Throwaway PulseAudio servers (one with no sink, for the start that must fail; one with an
+// input source, for a recorder to record from), and a tone player.
 
 import { spawn, spawnSync, type ChildProcess } from 'node:child_process';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
@@ -16,9 +16,12 @@ export interface PrivateServer {
   stop(): Promise<void>;
 }
 
-/** Starts a server in a directory of its own, with no module but the socket: no sink exists. */
-export async function startServerWithoutSink(): Promise<PrivateServer> {
-  const dir = mkdtempSync(join(tmpdir(), 'talvorin-nosink-'));
+/**
+ * Starts a server in a directory of its own with the socket and `modules` (each a module name
+ * and its arguments), and nothing else: with no module of its own no sink exists.
+ */
+export async function startPrivateServer(modules: string[] = []): Promise<PrivateServer> {
+  const dir = mkdtempSync(join(tmpdir(), 'talvorin-private-'));
   for (const sub of ['runtime', 'state', 'config', 'home']) mkdirSync(join(dir, sub));
   const env: NodeJS.ProcessEnv = {
     ...process.env,
@@ -41,6 +44,7 @@ export async function startServerWithoutSink(): Promise<PrivateServer> {
       '--realtime=no',
       `--log-target=file:${join(dir, 'log')}`,
       `--load=module-native-protocol-unix socket=${join(dir, 'native')} auth-anonymous=1`,
+      ...modules.map((module) => `--load=${module}`),
     ],
     { env, stdio: 'ignore' },
   );
