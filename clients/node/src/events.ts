@@ -136,12 +136,12 @@ export type HelperEvent =
 export type HelperEventType = HelperEvent['type'];
 
 type Kind = 'string' | 'integer' | 'number' | 'integers' | 'processes';
-interface KeySpec {
+interface KeyRule {
   kind: Kind;
   optional?: boolean;
 }
 
-const keySpecs: { readonly [T in HelperEventType]: Readonly<Record<string, KeySpec>> } = {
+const keyRules: { readonly [T in HelperEventType]: Readonly<Record<string, KeyRule>> } = {
   starting: { engine: { kind: 'string' }, pid: { kind: 'integer' } },
   ready: { engine: { kind: 'string' }, sampleRate: { kind: 'integer' }, channels: { kind: 'integer' } },
   error: { code: { kind: 'string' }, message: { kind: 'string' } },
@@ -197,7 +197,7 @@ function hasKind(value: unknown, kind: Kind): boolean {
 }
 
 function isEventType(type: string): type is HelperEventType {
-  return Object.prototype.hasOwnProperty.call(keySpecs, type);
+  return Object.prototype.hasOwnProperty.call(keyRules, type);
 }
 
 /**
@@ -223,14 +223,14 @@ export function parseEventLine(line: string): HelperEvent {
   if (!isEventType(type)) {
     throw new ProtocolError(`unknown event type "${type}": ${quote(line)}`);
   }
-  for (const [key, spec] of Object.entries(keySpecs[type])) {
+  for (const [key, rule] of Object.entries(keyRules[type])) {
     const present = Object.prototype.hasOwnProperty.call(record, key);
     if (!present) {
-      if (spec.optional) continue;
+      if (rule.optional) continue;
       throw new ProtocolError(`"${type}" event lacks "${key}": ${quote(line)}`);
     }
-    if (!hasKind(record[key], spec.kind)) {
-      throw new ProtocolError(`"${type}" event has a bad "${key}" (want ${spec.kind}): ${quote(line)}`);
+    if (!hasKind(record[key], rule.kind)) {
+      throw new ProtocolError(`"${type}" event has a bad "${key}" (want ${rule.kind}): ${quote(line)}`);
     }
   }
   if (type === 'error' && !(errorCodes as readonly unknown[]).includes(record['code'])) {
