@@ -1,6 +1,13 @@
 # Apple builds. The deployment target (14.2, the first macOS with process taps) is set
-# before project() in the top-level CMakeLists.txt.
-#
+# before project() in the top-level CMakeLists.txt; a configure that missed it (from a host
+# that is not a Mac) gets it here.
+if(NOT CMAKE_OSX_DEPLOYMENT_TARGET)
+  set(CMAKE_OSX_DEPLOYMENT_TARGET "14.2" CACHE STRING "Process taps need macOS 14.2" FORCE)
+elseif(CMAKE_OSX_DEPLOYMENT_TARGET VERSION_LESS "14.2")
+  message(FATAL_ERROR "The helper needs macOS 14.2 or later for process taps; "
+                      "CMAKE_OSX_DEPLOYMENT_TARGET is ${CMAKE_OSX_DEPLOYMENT_TARGET}.")
+endif()
+
 # The macOS backend has one Objective-C++ file (process taps are described by an Objective-C
 # class), compiled with ARC; the frameworks are linked by the backend library itself.
 enable_language(OBJCXX)
