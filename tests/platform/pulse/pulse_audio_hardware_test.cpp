@@ -517,5 +517,85 @@ TEST_F(PulseBackendTest, EachFaultHasItsOwnStatus) {
   }
 }
 
+TEST_F(PulseBackendTest, CallsFromOtherThreadsWhileCyclesFlow) {
+  Capture capture(*hardware_, deviceTap(testSink()));
+  ASSERT_EQ(capture.start(2), noErr);
+  ASSERT_TRUE(waitFor([&] { return capture.log.cycleCount() >= 5; }));
+
+  std::atomic<int> failures{0};
+  std::thread reader([&] {
+    for (int i = 0; i < 50; ++i) {
+      const AudioObjectID device = defaultOutput();
+      std::string uid;
+      if (device == kAudioObjectUnknown ||
+          hardware_->getPropertyString(device, global(kAudioDevicePropertyDeviceUID), uid) !=
+              noErr) {
+        ++failures;
+      }
+    }
+  });
+  std::thread starter([&] {
+    for (int i = 0; i < 20; ++i) {
+      if (hardware_->deviceStop(capture.device, capture.proc) != noErr) ++failures;
+      if (hardware_->deviceStart(capture.device, capture.proc) != noErr) ++failures;
+    }
+  });
+  reader.join();
+  starter.join();
+  EXPECT_EQ(failures.load(), 0);
+
+  const std::size_t cycles = capture.log.cycleCount();
+  EXPECT_TRUE(waitFor([&] { return capture.log.cycleCount() >= cycles + 5; }));
+  ASSERT_EQ(hardware_->deviceStop(capture.device, capture.proc), noErr);
+  capture.log.markStopped();
+  EXPECT_TRUE(waitFor([] { return sourceOutputCount() == 0; }));
+  std::lock_guard lock(capture.log.mutex);
+  EXPECT_EQ(capture.log.callsAfterStop, 0U);
+  EXPECT_EQ(capture.log.malformed, 0U);
+}
+
+// A server of its own, so that it can be taken away.
+TEST_F(PulseBackendTest, AServerThatGoesAwayMakesEveryCallFailWithoutHanging) {
+  const std::string script = std::string(TALVORIN_SOURCE_DIR) + "/tests/e2e/pulse-server.sh";
+  std::istringstream started(
+      commandOutput("bash -c 'source \"" + script +
+                    "\" && pulse_server_start >/dev/null && echo \"$PULSE_SERVER_DIR\" && "
+                    "echo \"$PULSE_SERVER\"'"));
+  std::string directory;
+  std::string server;
+  std::getline(started, directory);
+  std::getline(started, server);
+  ASSERT_FALSE(server.empty());
+  const std::string previous = std::getenv("PULSE_SERVER");
+  setenv("PULSE_SERVER", server.c_str(), 1);
+  auto hardware = makePulseAudioHardware();
+  setenv("PULSE_SERVER", previous.c_str(), 1);
+
+  AudioObjectID device = kAudioObjectUnknown;
+  UInt32 size = sizeof device;
+  ASSERT_EQ(hardware->getPropertyData(kAudioObjectSystemObject, kDefaultOutput, 0, nullptr, size,
+                                      &device),
+            noErr);
+  std::string sink;
+  ASSERT_EQ(hardware->getPropertyString(device, global(kAudioDevicePropertyDeviceUID), sink),
+            noErr);
+  Capture capture(*hardware, deviceTap(sink));
+  ASSERT_EQ(capture.start(2), noErr);
+  ASSERT_TRUE(waitFor([&] { return capture.log.cycleCount() >= 5; }));
+
+  ASSERT_TRUE(runCommand("bash \"" + script + "\" stop \"" + directory + "\""));
+  EXPECT_TRUE(waitFor([&] {
+    UInt32 readSize = sizeof device;
+    return hardware->getPropertyData(kAudioObjectSystemObject, kDefaultOutput, 0, nullptr, readSize,
+                                     &device) == pulse::kServerUnreachable;
+  }));
+  AudioObjectID tap = kAudioObjectUnknown;
+  EXPECT_EQ(hardware->createProcessTap(deviceTap(sink), tap), pulse::kServerUnreachable);
+  EXPECT_EQ(hardware->deviceStop(capture.device, capture.proc), pulse::kServerUnreachable);
+  const std::size_t cycles = capture.log.cycleCount();
+  EXPECT_EQ(hardware->deviceStart(capture.device, capture.proc), pulse::kServerUnreachable);
+  EXPECT_EQ(capture.log.cycleCount(), cycles);
+}
+
 }  // namespace
 }  // namespace talvorin::testing
