@@ -73,11 +73,15 @@ bool runCommand(const std::string& command) {
 }
 
 std::string toneFile(double frequency, double amplitude, int channels, double seconds) {
-  const auto path =
-      std::filesystem::temp_directory_path() /
-      ("talvorin-tone-" + std::to_string(static_cast<int>(frequency)) + "-" +
-       std::to_string(static_cast<int>(amplitude * 100)) + "-" + std::to_string(channels) + "-" +
-       std::to_string(static_cast<int>(seconds)) + ".wav");
+  // Inside the private server's directory when there is one, so that they go with it.
+  const char* serverDirectory = std::getenv("PULSE_SERVER_DIR");
+  const std::filesystem::path directory = serverDirectory != nullptr
+                                              ? std::filesystem::path(serverDirectory)
+                                              : std::filesystem::temp_directory_path();
+  const auto path = directory / ("talvorin-tone-" + std::to_string(static_cast<int>(frequency)) +
+                                 "-" + std::to_string(static_cast<int>(amplitude * 100)) + "-" +
+                                 std::to_string(channels) + "-" +
+                                 std::to_string(static_cast<int>(seconds)) + ".wav");
   if (!std::filesystem::exists(path)) {
     const std::string command = "sox -n -r 48000 -b 16 -c " + std::to_string(channels) + " '" +
                                 path.string() + "' synth " + std::to_string(seconds) + " sine " +
