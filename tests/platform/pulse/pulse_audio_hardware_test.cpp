@@ -288,6 +288,22 @@ TEST_F(PulseBackendTest, DeviceTapDeliversSteadyCyclesOfWhatTheSinkPlays) {
   EXPECT_EQ(capture->log.callsAfterStop, 0U);
 }
 
+TEST_F(PulseBackendTest, DeviceTapOfASinkThatGoesAwayEndsInsteadOfMovingToAnInput) {
+  const std::string module = commandOutput(
+      "pactl load-module module-null-sink sink_name=talvorin_leaving rate=44100 channels=1");
+  ASSERT_FALSE(module.empty());
+  Capture capture(*hardware_, deviceTap("talvorin_leaving"));
+  EXPECT_EQ(capture.format().mSampleRate, 44100.0);
+  EXPECT_EQ(capture.format().mChannelsPerFrame, 1U);
+  ASSERT_EQ(capture.start(1), noErr);
+  ASSERT_TRUE(waitFor([] { return sourceOutputCount() == 1; }));
+
+  // Moved, the stream would live on, recording another source.
+  ASSERT_TRUE(runCommand("pactl unload-module " + module));
+  EXPECT_TRUE(waitFor([] { return sourceOutputCount() == 0; }));
+  EXPECT_EQ(hardware_->deviceStop(capture.device, capture.proc), noErr);
+}
+
 TEST_F(PulseBackendTest, ProcessTapHearsOnlyItsTargetAndSilenceOnceItEnds) {
   auto target = std::make_unique<ChildProcess>(playerCommand(toneFile(440, 0.4, 2)));
   ChildProcess other(playerCommand(toneFile(1000, 0.4, 2)));
