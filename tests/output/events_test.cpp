@@ -16,10 +16,11 @@ namespace {
 using testing::CapturedOutput;
 
 constexpr OSStatus statusOf(const char (&code)[5]) {
-  return static_cast<OSStatus>((static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24) |
-                               (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16) |
-                               (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8) |
-                               static_cast<std::uint32_t>(static_cast<unsigned char>(code[3])));
+  return static_cast<OSStatus>(
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24) |
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16) |
+      (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8) |
+      static_cast<std::uint32_t>(static_cast<unsigned char>(code[3])));
 }
 
 TEST(EmitEvent, WritesOneCompactLineWithOneLineFeed) {
