@@ -23,8 +23,7 @@ bool readProcessValue(AudioHardware& hardware, AudioObjectID process,
 std::string bundleIDOf(AudioHardware& hardware, AudioObjectID process, std::int32_t processID) {
   std::string bundleID;
   if (hardware.getPropertyString(
-          process,
-          propertyAddress(kAudioProcessPropertyBundleID, kAudioObjectPropertyScopeGlobal),
+          process, propertyAddress(kAudioProcessPropertyBundleID, kAudioObjectPropertyScopeGlobal),
           bundleID) == noErr &&
       !bundleID.empty()) {
     return bundleID;
@@ -38,8 +37,9 @@ std::vector<ActiveInputProcess> activeInputProcesses(AudioHardware& hardware) {
   const auto listAddress =
       propertyAddress(kAudioHardwarePropertyProcessObjectList, kAudioObjectPropertyScopeGlobal);
   UInt32 size = 0;
-  checkOSStatus(hardware.getPropertyDataSize(kAudioObjectSystemObject, listAddress, 0, nullptr, size),
-                "AudioObjectGetPropertyDataSize(process object list)");
+  checkOSStatus(
+      hardware.getPropertyDataSize(kAudioObjectSystemObject, listAddress, 0, nullptr, size),
+      "AudioObjectGetPropertyDataSize(process object list)");
 
   std::vector<ActiveInputProcess> processes;
   if (size > 3) {

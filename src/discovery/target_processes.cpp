@@ -13,11 +13,13 @@ namespace {
 // White_Space characters.
 bool isWhitespaceOrNewline(char32_t c) {
   return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-         c == 0x205F || c == 0x3000;
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
-bool isContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool isContinuationByte(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
 
 // Decodes the UTF-8 sequence text[begin, end). Anything malformed decodes to a value that
 // is not white space, so it is never trimmed.
@@ -26,10 +28,14 @@ char32_t decode(std::string_view text, std::size_t begin, std::size_t end) {
   const std::size_t length = end - begin;
   if (length == 1) return lead < 0x80 ? lead : 0xFFFD;
   char32_t value = 0;
-  if (length == 2 && (lead & 0xE0) == 0xC0) value = lead & 0x1F;
-  else if (length == 3 && (lead & 0xF0) == 0xE0) value = lead & 0x0F;
-  else if (length == 4 && (lead & 0xF8) == 0xF0) value = lead & 0x07;
-  else return 0xFFFD;
+  if (length == 2 && (lead & 0xE0) == 0xC0)
+    value = lead & 0x1F;
+  else if (length == 3 && (lead & 0xF0) == 0xE0)
+    value = lead & 0x0F;
+  else if (length == 4 && (lead & 0xF8) == 0xF0)
+    value = lead & 0x07;
+  else
+    return 0xFFFD;
   for (std::size_t i = begin + 1; i < end; ++i) {
     value = (value << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
   }
