@@ -19,6 +19,14 @@
 #include "platform/threads/thread_dispatch.hpp"
 #include "pulse_test_support.hpp"
 
+#if defined(__SANITIZE_THREAD__)
+// libpulse publishes some of its own mutexes through atomics of the uninstrumented library;
+// ThreadSanitizer cannot see that hand-over and reports the first lock as a race.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:pa_mutex_lock\n";
+}
+#endif
+
 namespace talvorin::testing {
 namespace {
 
@@ -341,8 +349,7 @@ TEST_F(PulseBackendTest, ProcessTapHearsOnlyItsTargetAndSilenceOnceItEnds) {
                           [](UInt32 bytes) { return bytes == kCycleFrames * 4; }));
 }
 
-// Plays a tone from this very process, through a stream of its own, until stopped. (Under
-// ThreadSanitizer, two contexts in one process show libpulse's shared free lists as races.)
+// Plays a tone from this very process, through a stream of its own, until stopped.
 class OwnPlayback {
  public:
   explicit OwnPlayback(double frequency) {
@@ -379,6 +386,11 @@ class OwnPlayback {
 };
 
 TEST_F(PulseBackendTest, ProcessTapPicksUpAStreamOpenedAfterItStarted) {
+#if defined(__SANITIZE_THREAD__)
+  // Two libpulse contexts in one process share libpulse's lock-free free lists, whose atomics
+  // ThreadSanitizer cannot see in the uninstrumented library: it reports their reuse as races.
+  GTEST_SKIP() << "a second libpulse context in the process; run without ThreadSanitizer";
+#endif
   // This test process has a client (the backend's own) but plays nothing yet.
   const AudioObjectID self = processObject(getpid());
   ASSERT_NE(self, kAudioObjectUnknown);
@@ -584,6 +596,7 @@ TEST_F(PulseBackendTest, AServerThatGoesAwayMakesEveryCallFailWithoutHanging) {
   std::getline(started, server);
   ASSERT_FALSE(server.empty());
   const std::string previous = std::getenv("PULSE_SERVER");
+  hardware_.reset();  // one connection in the process at a time
   setenv("PULSE_SERVER", server.c_str(), 1);
   auto hardware = makePulseAudioHardware();
   setenv("PULSE_SERVER", previous.c_str(), 1);
