@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -325,7 +326,10 @@ TEST(SimulatedHostTapTest, CreatedObjectsCarryTheChosenUIDsAndFormats) {
             kAudioHardwareBadStreamError);
 
   ASSERT_EQ(host.createdTaps().size(), 4U);
-  EXPECT_EQ(host.createdTaps()[0].name, "first");
+  // Elements come by value: a reference to one outlives the snapshot it came from.
+  const TapDescription& firstTap = host.createdTaps()[0];
+  EXPECT_EQ(firstTap.name, "first");
+  EXPECT_THROW(host.createdTaps()[4], std::out_of_range);
   ASSERT_EQ(host.createdAggregateDevices().size(), 2U);
   EXPECT_EQ(host.createdAggregateDevices()[0].uid, "com.example.aggregate");
 }

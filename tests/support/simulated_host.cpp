@@ -185,9 +185,9 @@ void SimulatedHost::setRunningApplication(std::int32_t pid, std::optional<std::s
   runningApplications_[pid] = std::move(bundleID);
 }
 
-std::vector<std::int32_t> SimulatedHost::runningApplicationLookups() const {
+Snapshot<std::int32_t> SimulatedHost::runningApplicationLookups() const {
   std::lock_guard lock(mutex_);
-  return runningApplicationLookups_;
+  return Snapshot<std::int32_t>(runningApplicationLookups_);
 }
 
 // ---- Raw properties --------------------------------------------------------------------
@@ -300,37 +300,37 @@ void SimulatedHost::setAggregateNominalRateStatus(OSStatus status) {
   aggregateNominalRateStatus_ = status;
 }
 
-std::vector<TapDescription> SimulatedHost::createdTaps() const {
+Snapshot<TapDescription> SimulatedHost::createdTaps() const {
   std::lock_guard lock(mutex_);
-  return createdTaps_;
+  return Snapshot<TapDescription>(createdTaps_);
 }
 
-std::vector<AggregateDeviceDescription> SimulatedHost::createdAggregateDevices() const {
+Snapshot<AggregateDeviceDescription> SimulatedHost::createdAggregateDevices() const {
   std::lock_guard lock(mutex_);
-  return createdAggregateDevices_;
+  return Snapshot<AggregateDeviceDescription>(createdAggregateDevices_);
 }
 
-std::vector<AudioObjectID> SimulatedHost::liveTaps() const {
+Snapshot<AudioObjectID> SimulatedHost::liveTaps() const {
   std::lock_guard lock(mutex_);
-  std::vector<AudioObjectID> result;
+  Snapshot<AudioObjectID> result;
   for (const auto& [id, object] : objects_) {
     if (object.kind == Kind::tap) result.push_back(id);
   }
   return result;
 }
 
-std::vector<AudioObjectID> SimulatedHost::liveAggregateDevices() const {
+Snapshot<AudioObjectID> SimulatedHost::liveAggregateDevices() const {
   std::lock_guard lock(mutex_);
-  std::vector<AudioObjectID> result;
+  Snapshot<AudioObjectID> result;
   for (const auto& [id, object] : objects_) {
     if (object.kind == Kind::aggregateDevice) result.push_back(id);
   }
   return result;
 }
 
-std::vector<SimulatedHost::IOProcRecord> SimulatedHost::ioProcs() const {
+Snapshot<SimulatedHost::IOProcRecord> SimulatedHost::ioProcs() const {
   std::lock_guard lock(mutex_);
-  std::vector<IOProcRecord> result;
+  Snapshot<IOProcRecord> result;
   for (const auto& proc : ioProcs_) {
     result.push_back({proc->device, proc->id, proc->clientData, proc->running});
   }
@@ -414,14 +414,14 @@ OSStatus SimulatedHost::log(Operation operation, AudioObjectID object,
   return status;
 }
 
-std::vector<SimulatedHost::Call> SimulatedHost::calls() const {
+Snapshot<SimulatedHost::Call> SimulatedHost::calls() const {
   std::lock_guard lock(mutex_);
-  return calls_;
+  return Snapshot<Call>(calls_);
 }
 
-std::vector<std::string> SimulatedHost::operations() const {
+Snapshot<std::string> SimulatedHost::operations() const {
   std::lock_guard lock(mutex_);
-  std::vector<std::string> result;
+  Snapshot<std::string> result;
   result.reserve(calls_.size());
   for (const Call& call : calls_) result.push_back(call.operation);
   return result;

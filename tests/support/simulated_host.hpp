@@ -43,6 +43,21 @@
 
 namespace talvorin::testing {
 
+// What an inspector returns: a copy taken under the host's lock. Elements are handed out by
+// value, so `const TapDescription& tap = host.createdTaps()[0];` holds its own copy instead
+// of a reference into a destroyed temporary; indexing is bounds-checked.
+template <typename T>
+class Snapshot : public std::vector<T> {
+ public:
+  Snapshot() = default;
+  explicit Snapshot(std::vector<T> values) : std::vector<T>(std::move(values)) {}
+
+  T operator[](std::size_t index) const { return std::vector<T>::at(index); }
+  T at(std::size_t index) const { return std::vector<T>::at(index); }
+  T front() const { return std::vector<T>::at(0); }
+  T back() const { return std::vector<T>::at(this->size() - 1); }
+};
+
 class SimulatedHost : public AudioHardware {
  public:
   enum class Operation {
@@ -110,7 +125,7 @@ class SimulatedHost : public AudioHardware {
   // What runningApplicationBundleID(pid) answers: nothing for a pid never set here; an
   // application without an identifier is std::nullopt too.
   void setRunningApplication(std::int32_t pid, std::optional<std::string> bundleID);
-  std::vector<std::int32_t> runningApplicationLookups() const;
+  Snapshot<std::int32_t> runningApplicationLookups() const;
 
   // ---- Raw properties --------------------------------------------------------------------
   // Setting a property of an object that does not exist creates the object.
@@ -189,14 +204,14 @@ class SimulatedHost : public AudioHardware {
   static AudioStreamBasicDescription defaultAggregateFormat();
 
   // Descriptions of every successful create, in order, including objects since destroyed.
-  std::vector<TapDescription> createdTaps() const;
-  std::vector<AggregateDeviceDescription> createdAggregateDevices() const;
+  Snapshot<TapDescription> createdTaps() const;
+  Snapshot<AggregateDeviceDescription> createdAggregateDevices() const;
   // IDs of the taps and aggregate devices that exist now, in creation order.
-  std::vector<AudioObjectID> liveTaps() const;
-  std::vector<AudioObjectID> liveAggregateDevices() const;
+  Snapshot<AudioObjectID> liveTaps() const;
+  Snapshot<AudioObjectID> liveAggregateDevices() const;
 
   // Registered IO procedures, in creation order.
-  std::vector<IOProcRecord> ioProcs() const;
+  Snapshot<IOProcRecord> ioProcs() const;
 
   // ---- Listeners -------------------------------------------------------------------------
 
@@ -214,8 +229,8 @@ class SimulatedHost : public AudioHardware {
 
   // ---- The call log ----------------------------------------------------------------------
 
-  std::vector<Call> calls() const;
-  std::vector<std::string> operations() const;
+  Snapshot<Call> calls() const;
+  Snapshot<std::string> operations() const;
   void clearCalls();
 
   // ---- AudioHardware ---------------------------------------------------------------------
