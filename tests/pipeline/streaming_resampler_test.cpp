@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/plain_resampler.hpp"
+
 namespace talvorin {
 namespace {
 
@@ -175,40 +177,6 @@ TEST(StreamingResampler, KeepsItsInvariantsAcrossRatesAndChunkSizes) {
   }
 }
 
-// The algorithm as plainly as it can be written: positions accumulated one addition at a
-// time, one push per output. The resampler takes shortcuts (a loop without the addition
-// chain when no addition rounds); its samples and positions must match this to the bit.
-class PlainResampler {
- public:
-  std::vector<float> resample(const std::vector<float>& input, double rate) {
-    if (input.empty() || !(rate > 0)) return {};
-    if (std::abs(rate - 16000.0) < 0.5) return input;
-    const double step = rate / 16000.0;
-    const auto count = static_cast<double>(input.size());
-    const auto last = static_cast<std::int64_t>(input.size()) - 1;
-    std::vector<float> output;
-    double p = position_;
-    while (p + 1 < count) {
-      const std::int64_t i0 =
-          std::clamp(static_cast<std::int64_t>(std::trunc(p)), std::int64_t{0}, last);
-      const std::int64_t i1 = std::min(i0 + 1, last);
-      double t = p - static_cast<double>(i0);
-      t = t < 0 ? 0 : std::min(t, 1.0);
-      const float a = input[static_cast<std::size_t>(i0)];
-      const float b = input[static_cast<std::size_t>(i1)];
-      output.push_back(a + (b - a) * static_cast<float>(t));
-      position_ = step + position_;
-      p = position_;
-    }
-    position_ = p - count;
-    return output;
-  }
-  double position() const { return position_; }
-
- private:
-  double position_ = 0.0;
-};
-
 TEST(StreamingResampler, MatchesThePlainAlgorithmToTheBit) {
   // Rates whose step the additions hold exactly and rates whose step they round, mixed, so
   // that each meets the positions that the others leave behind.
@@ -218,7 +186,7 @@ TEST(StreamingResampler, MatchesThePlainAlgorithmToTheBit) {
   std::mt19937 random(7);
   std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
   StreamingResampler resampler;
-  PlainResampler plain;
+  testing::PlainResampler plain;
   for (int round = 0; round < 40; ++round) {
     for (const double rate : rates) {
       const int size = chunkSizes[static_cast<std::size_t>(round) % chunkSizes.size()];
