@@ -21,10 +21,17 @@ using nlohmann::json;
 // still catches every real fault: a wrong rate assumption (48000 read as 44100) shifts it by
 // 8.8 %, channels read as samples double it. Level: the null sink and a player at 100 % volume
 // pass samples unchanged, 16-bit rounding and the resampler's passband ripple stay far below
-// 1 %; 5 % catches a summed mixdown (+100 %) or a -3 dB one (+41 %).
+// 1 %; 5 % above catches a summed mixdown (+100 %) or a -3 dB one (+41 %). Below, the margin
+// is wider: on a loaded machine a player may underrun, and a gap of a few tens of
+// milliseconds in the window lowers the level, never raises it; 15 % still catches a tone
+// halved by mixing in a silent channel.
 constexpr double kFrequencyTolerance = 0.02;
-constexpr double kLevelTolerance = 0.05;
 constexpr double kToneAmplitude = 0.5;
+
+void expectLevel(double measured, double expected) {
+  EXPECT_GE(measured, expected * 0.85);
+  EXPECT_LE(measured, expected * 1.05);
+}
 
 #define REQUIRE_SERVER() \
   if (!pulseServerConfigured()) GTEST_SKIP() << "needs PULSE_SERVER (tests/e2e/run)"
@@ -72,9 +79,8 @@ TEST(CaptureOfDefaultOutput, ToneComesOutAt16kHzWithItsFrequencyLevelAndEventsIn
   const auto samples = heardTone(helper);
   ASSERT_EQ(samples.size(), 8000U) << "no audio came out";
   EXPECT_NEAR(zeroCrossingHz(samples), 440.0, 440.0 * kFrequencyTolerance);
-  EXPECT_NEAR(rms(samples), kToneAmplitude / std::sqrt(2.0),
-              kToneAmplitude / std::sqrt(2.0) * kLevelTolerance);
-  EXPECT_NEAR(toneAmplitude(samples, 440.0), kToneAmplitude, kToneAmplitude * kLevelTolerance);
+  expectLevel(rms(samples), kToneAmplitude / std::sqrt(2.0));
+  expectLevel(toneAmplitude(samples, 440.0), kToneAmplitude);
   EXPECT_FALSE(helper.framesBroken());
 
   const auto types = helper.eventTypes();
@@ -109,11 +115,13 @@ TEST(CaptureOfDefaultOutput, ToneComesOutAt16kHzWithItsFrequencyLevelAndEventsIn
 
   // A chunk line's levels are those of the source samples, so the tone shows there too.
   helper.waitUntil([&] { return helper.countOf("chunk") >= 4; }, 5.0);
-  const auto chunkEvents = helper.events();
-  const auto lastChunk = std::find_if(chunkEvents.rbegin(), chunkEvents.rend(),
-                                      [](const json& e) { return e.value("type", "") == "chunk"; });
-  ASSERT_NE(lastChunk, chunkEvents.rend());
-  EXPECT_NEAR(lastChunk->at("peak").get<double>(), kToneAmplitude, kToneAmplitude * 0.05);
+  double loudestChunk = 0.0;
+  for (const auto& event : helper.events()) {
+    if (event.value("type", "") == "chunk") {
+      loudestChunk = std::max(loudestChunk, event.at("peak").get<double>());
+    }
+  }
+  expectLevel(loudestChunk, kToneAmplitude);
   expectChunksAgreeWithFrames(helper);
 }
 
@@ -173,7 +181,7 @@ TEST(CaptureOfDefaultOutput, FollowsEachSwitchOfTheDefaultSinkWithoutLosingTheSt
   // Frames keep arriving after the last switch, and carry the final sink's tone.
   const auto samples = heardToneAt(helper, 1250.0);
   ASSERT_EQ(samples.size(), 8000U);
-  EXPECT_NEAR(toneAmplitude(samples, 1250.0), kToneAmplitude, kToneAmplitude * kLevelTolerance);
+  expectLevel(toneAmplitude(samples, 1250.0), kToneAmplitude);
   EXPECT_FALSE(helper.framesBroken());
 
   // No extra rebuild after the last switch.
@@ -232,16 +240,17 @@ TEST_P(ProcessSelection, CapturesOnlyTheNamedPlayers) {
   ASSERT_EQ(samples.size(), 8000U);
   // A played tone comes through at its amplitude; one left out stays below 1 % of it (the
   // Goertzel leakage of the other tone over 0.5 s is far smaller than that).
-  const auto expectLevel = [&](double frequency, bool included) {
+  const auto expectTone = [&](double frequency, bool included) {
     const double level = toneAmplitude(samples, frequency);
     if (included) {
-      EXPECT_NEAR(level, kToneAmplitude, kToneAmplitude * kLevelTolerance) << frequency;
+      SCOPED_TRACE(frequency);
+      expectLevel(level, kToneAmplitude);
     } else {
       EXPECT_LT(level, kToneAmplitude * 0.01) << frequency;
     }
   };
-  expectLevel(440.0, selection.includeLow);
-  expectLevel(1250.0, selection.includeHigh);
+  expectTone(440.0, selection.includeLow);
+  expectTone(1250.0, selection.includeHigh);
 
   const auto events = helper.events();
   const auto targets = std::find_if(events.begin(), events.end(), [](const json& event) {
