@@ -74,8 +74,8 @@ class AudioHardware {
   // AudioObjectGetPropertyData for plain values. ioDataSize is the buffer's size on entry
   // and the size written on return.
   virtual OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-                                   UInt32 qualifierSize, const void* qualifier,
-                                   UInt32& ioDataSize, void* outData) = 0;
+                                   UInt32 qualifierSize, const void* qualifier, UInt32& ioDataSize,
+                                   void* outData) = 0;
 
   // AudioObjectGetPropertyData for a string-valued property (a CFString on macOS). The
   // backend releases the platform's string on every path; a null string reads as "".
@@ -102,8 +102,8 @@ class AudioHardware {
   // AudioDeviceCreateIOProcID / AudioDeviceDestroyIOProcID / AudioDeviceStart /
   // AudioDeviceStop. Once started, the backend calls `proc` once per IO cycle, on its IO
   // thread, with `clientData` and the cycle's input buffers.
-  virtual OSStatus createIOProcID(AudioObjectID deviceID, AudioDeviceIOProc proc,
-                                  void* clientData, AudioDeviceIOProcID& outProcID) = 0;
+  virtual OSStatus createIOProcID(AudioObjectID deviceID, AudioDeviceIOProc proc, void* clientData,
+                                  AudioDeviceIOProcID& outProcID) = 0;
   virtual OSStatus destroyIOProcID(AudioObjectID deviceID, AudioDeviceIOProcID procID) = 0;
   virtual OSStatus deviceStart(AudioObjectID deviceID, AudioDeviceIOProcID procID) = 0;
   virtual OSStatus deviceStop(AudioObjectID deviceID, AudioDeviceIOProcID procID) = 0;

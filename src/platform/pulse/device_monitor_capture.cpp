@@ -7,8 +7,8 @@ namespace {
 
 constexpr pa_usec_t kFragmentUsec = 10'000;
 
-std::size_t framesPerCycle(const pa_sample_spec& spec) {
-  return spec.rate >= 100 ? spec.rate / 100 : 1;  // 10 ms
+std::size_t framesPerCycle(const pa_sample_spec& format) {
+  return format.rate >= 100 ? format.rate / 100 : 1;  // 10 ms
 }
 
 }  // namespace
@@ -25,12 +25,12 @@ DeviceMonitorCapture::~DeviceMonitorCapture() {
 
 OSStatus DeviceMonitorCapture::start() {
   if (stream_ != nullptr) return noErr;
-  pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, sink_.sampleSpec.rate, sink_.sampleSpec.channels};
+  pa_sample_spec format{PA_SAMPLE_FLOAT32LE, sink_.sampleSpec.rate, sink_.sampleSpec.channels};
   pa_channel_map map = sink_.channelMap;
-  if (!pa_channel_map_valid(&map) || map.channels != spec.channels) {
-    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+  if (!pa_channel_map_valid(&map) || map.channels != format.channels) {
+    pa_channel_map_init_auto(&map, format.channels, PA_CHANNEL_MAP_DEFAULT);
   }
-  stream_ = pa_stream_new(loop_.context(), "Talvorin System Audio", &spec, &map);
+  stream_ = pa_stream_new(loop_.context(), "Talvorin System Audio", &format, &map);
   if (stream_ == nullptr) return kStreamFailed;
   pa_stream_set_read_callback(stream_, &DeviceMonitorCapture::onRead, this);
   pa_stream_set_state_callback(stream_, &DeviceMonitorCapture::onState, this);
@@ -40,7 +40,7 @@ OSStatus DeviceMonitorCapture::start() {
   attributes.tlength = static_cast<std::uint32_t>(-1);
   attributes.prebuf = static_cast<std::uint32_t>(-1);
   attributes.minreq = static_cast<std::uint32_t>(-1);
-  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &spec));
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &format));
   // DONT_MOVE: when the sink goes away the server would otherwise move the stream to the
   // default source, a microphone.
   const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);

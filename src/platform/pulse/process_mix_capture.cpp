@@ -131,14 +131,14 @@ void ProcessMixCapture::open(const SinkInputInfo& input, const std::string& moni
       input.sampleSpec.channels > 0 && input.sampleSpec.channels <= PA_CHANNELS_MAX
           ? input.sampleSpec.channels
           : 2;
-  const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kSampleRate, channels};
+  const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kSampleRate, channels};
   pa_channel_map map = input.channelMap;
   if (!pa_channel_map_valid(&map) || map.channels != channels) {
     pa_channel_map_init_auto(&map, channels, PA_CHANNEL_MAP_DEFAULT);
   }
   // The stream's own layout, so the server does not remix: the downmix is done here, the same
   // on every server.
-  pa_stream* stream = pa_stream_new(loop_.context(), "Talvorin process audio", &spec, &map);
+  pa_stream* stream = pa_stream_new(loop_.context(), "Talvorin process audio", &format, &map);
   if (stream == nullptr) return;
   auto monitor = std::make_unique<Monitor>(Monitor{this, input.index, channels, stream, false});
   pa_stream_set_read_callback(stream, &ProcessMixCapture::onRead, monitor.get());
@@ -151,7 +151,7 @@ void ProcessMixCapture::open(const SinkInputInfo& input, const std::string& moni
   attributes.tlength = static_cast<std::uint32_t>(-1);
   attributes.prebuf = static_cast<std::uint32_t>(-1);
   attributes.minreq = static_cast<std::uint32_t>(-1);
-  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kCycleUsec, &spec));
+  attributes.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kCycleUsec, &format));
   const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
   if (pa_stream_connect_record(stream, monitorSource.c_str(), &attributes, flags) < 0) {
     pa_stream_set_read_callback(stream, nullptr, nullptr);

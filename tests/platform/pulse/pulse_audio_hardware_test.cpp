@@ -354,12 +354,12 @@ class OwnPlayback {
  public:
   explicit OwnPlayback(double frequency) {
     thread_ = std::thread([this, frequency] {
-      const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, 48000, 1};
+      const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, 48000, 1};
       pa_buffer_attr attributes{static_cast<std::uint32_t>(-1), 48000 * 4 / 10,
                                 static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1),
                                 static_cast<std::uint32_t>(-1)};
       pa_simple* stream = pa_simple_new(nullptr, "talvorin-test", PA_STREAM_PLAYBACK, nullptr,
-                                        "tone", &spec, nullptr, &attributes, nullptr);
+                                        "tone", &format, nullptr, &attributes, nullptr);
       if (stream == nullptr) return;
       std::vector<float> chunk(480);
       std::size_t position = 0;
