@@ -683,18 +683,31 @@ OSStatus SimulatedHost::createIOProcID(AudioObjectID deviceID, AudioDeviceIOProc
   return log(operation, deviceID, 0, noErr);
 }
 
+// What every call on a registered IO procedure starts with: the chosen status, then the
+// lookup. Returns the procedure, or null with the logged failing status in `failure`.
+std::shared_ptr<SimulatedHost::IOProc> SimulatedHost::ioProcForCall(Operation operation,
+                                                                    AudioObjectID deviceID,
+                                                                    AudioDeviceIOProcID procID,
+                                                                    OSStatus& failure) {
+  if (const OSStatus status = operationStatus(operation); status != noErr) {
+    failure = log(operation, deviceID, 0, status);
+    return nullptr;
+  }
+  auto proc = findIOProc(deviceID, procID);
+  if (!proc) {
+    failure = log(operation, deviceID, 0,
+                  objects_.contains(deviceID) ? kAudioHardwareIllegalOperationError
+                                              : kAudioHardwareBadDeviceError);
+  }
+  return proc;
+}
+
 OSStatus SimulatedHost::destroyIOProcID(AudioObjectID deviceID, AudioDeviceIOProcID procID) {
   std::unique_lock lock(mutex_);
   constexpr auto operation = Operation::destroyIOProcID;
-  if (const OSStatus status = operationStatus(operation); status != noErr) {
-    return log(operation, deviceID, 0, status);
-  }
-  const auto proc = findIOProc(deviceID, procID);
-  if (!proc) {
-    return log(operation, deviceID, 0,
-               objects_.contains(deviceID) ? kAudioHardwareIllegalOperationError
-                                           : kAudioHardwareBadDeviceError);
-  }
+  OSStatus failure = noErr;
+  const auto proc = ioProcForCall(operation, deviceID, procID, failure);
+  if (!proc) return failure;
   proc->running = false;
   waitForOtherCalls(lock, *proc);
   std::erase(ioProcs_, proc);
@@ -704,15 +717,9 @@ OSStatus SimulatedHost::destroyIOProcID(AudioObjectID deviceID, AudioDeviceIOPro
 OSStatus SimulatedHost::deviceStart(AudioObjectID deviceID, AudioDeviceIOProcID procID) {
   std::lock_guard lock(mutex_);
   constexpr auto operation = Operation::deviceStart;
-  if (const OSStatus status = operationStatus(operation); status != noErr) {
-    return log(operation, deviceID, 0, status);
-  }
-  const auto proc = findIOProc(deviceID, procID);
-  if (!proc) {
-    return log(operation, deviceID, 0,
-               objects_.contains(deviceID) ? kAudioHardwareIllegalOperationError
-                                           : kAudioHardwareBadDeviceError);
-  }
+  OSStatus failure = noErr;
+  const auto proc = ioProcForCall(operation, deviceID, procID, failure);
+  if (!proc) return failure;
   proc->running = true;
   return log(operation, deviceID, 0, noErr);
 }
@@ -720,15 +727,9 @@ OSStatus SimulatedHost::deviceStart(AudioObjectID deviceID, AudioDeviceIOProcID 
 OSStatus SimulatedHost::deviceStop(AudioObjectID deviceID, AudioDeviceIOProcID procID) {
   std::unique_lock lock(mutex_);
   constexpr auto operation = Operation::deviceStop;
-  if (const OSStatus status = operationStatus(operation); status != noErr) {
-    return log(operation, deviceID, 0, status);
-  }
-  const auto proc = findIOProc(deviceID, procID);
-  if (!proc) {
-    return log(operation, deviceID, 0,
-               objects_.contains(deviceID) ? kAudioHardwareIllegalOperationError
-                                           : kAudioHardwareBadDeviceError);
-  }
+  OSStatus failure = noErr;
+  const auto proc = ioProcForCall(operation, deviceID, procID, failure);
+  if (!proc) return failure;
   proc->running = false;
   waitForOtherCalls(lock, *proc);
   return log(operation, deviceID, 0, noErr);

@@ -302,6 +302,8 @@ class SimulatedHost : public AudioHardware {
   const Property* findForRead(AudioObjectID object, const AudioObjectPropertyAddress& address,
                               OSStatus& status) const;
   std::shared_ptr<IOProc> findIOProc(AudioObjectID device, AudioDeviceIOProcID id) const;
+  std::shared_ptr<IOProc> ioProcForCall(Operation operation, AudioObjectID deviceID,
+                                        AudioDeviceIOProcID procID, OSStatus& failure);
   // Waits, with `lock` held on entry and exit, until no other thread is inside `proc`.
   void waitForOtherCalls(std::unique_lock<std::mutex>& lock, const IOProc& proc);
   OSStatus runCycle(std::unique_lock<std::mutex> lock, const std::shared_ptr<IOProc>& proc,
